@@ -55,7 +55,8 @@ public:
 
     std::size_t recordCount() const;
     // Writes the file (replacing any file of that name) and ends the writer. Throws Error naming the
-    // file when it cannot be written; a partly written file is removed.
+    // file when it cannot be written; a partly written file is removed. A record appended but not
+    // posted is dropped, as closing a table cancels it.
     void finish();
 
 private:
@@ -75,8 +76,11 @@ public:
 
     // Opens the table `name` (without extension) in `dir`: the file `name`.DBF, found regardless of
     // letter case. `component` is the name under which messages report the table ("wwTableSoluc");
-    // empty means the table's name. A missing, locked or damaged file is an Error naming it.
+    // empty means the file's name ("SOLUC.DBF"). A missing, locked or damaged file is an Error naming it.
     static DbfTable open(const std::filesystem::path& dir, std::string_view name, std::string component = {});
+    // A table from bytes already in memory (fuzzing, tests): no file and no lock. `name` stands for
+    // the file in messages. Damaged bytes are an Error naming it, as with open().
+    static DbfTable parse(std::string bytes, std::string name);
 
     bool isOpen() const;
     void close();
@@ -99,6 +103,9 @@ public:
     // "<component>: No se encuentra el campo 'X'".
     int fieldIndex(std::string_view name) const;
     bool hasField(std::string_view name) const;
+    // The number of fields and the name of field `field` (0 to fieldCount() - 1), as the file spells it.
+    int fieldCount() const;
+    std::string fieldName(int field) const;
 
     // The current record's field as text: character fields without their trailing blanks and NULs
     // (leading blanks stay); numbers in plain form ("3", "2.5"); logical "T"/"F"; dates "YYYYMMDD".
