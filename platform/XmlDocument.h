@@ -31,7 +31,8 @@ public:
     std::string name() const;
 
     // All nodes matching an XPath 1.0 expression evaluated with this node as context, in document
-    // order. An invalid expression is an Error.
+    // order. An invalid expression is an Error. Attributes are not returned as nodes, and an
+    // element's leading text is held by the element, so select elements (text() finds no such text).
     std::vector<XmlNode> selectNodes(std::string_view xpath) const;
     // The first match in document order, or an empty handle.
     XmlNode selectSingleNode(std::string_view xpath) const;
@@ -53,8 +54,9 @@ public:
     void setText(std::string_view text);
     // Moves `child` (usually from XmlDocument::createElement) to the end of this node's children.
     void appendChild(XmlNode child);
-    // Removes `child` and everything inside it. An empty handle or a node that is not a child of this
-    // one is an Error, as the administration system's own DOM reports it.
+    // Removes `child` and everything inside it; handles to the removed nodes are no longer valid. An
+    // empty handle or a node that is not a child of this one is an Error, as the administration
+    // system's own DOM reports it.
     void removeChild(XmlNode child);
 
 private:
