@@ -2,7 +2,7 @@
 thg_packages=(
     cmake g++ make pkg-config
     libpugixml-dev libgtest-dev
-    qt6-base-dev qt6-translations-l10n libgl-dev libxkbcommon-dev libchm-dev fonts-liberation
+    qt6-base-dev qt6-translations-l10n libgl-dev libxkbcommon-dev libxcb1-dev libchm-dev fonts-liberation
     python3 python3-dbfread python3-dbf gdal-bin
     clang libclang-rt-14-dev
     xvfb x11-utils xdotool fp-utils
