@@ -493,7 +493,7 @@ DbfTable DbfTable::parse(std::string bytes, std::string name) {
     d.fileName = name;
     d.component = name;
     auto copy = std::make_unique<char[]>(bytes.size());
-    std::memcpy(copy.get(), bytes.data(), bytes.size());
+    if (!bytes.empty()) std::memcpy(copy.get(), bytes.data(), bytes.size());
     d.load(std::move(copy), bytes.size(), name);
     return table;
 }

@@ -175,6 +175,11 @@ DbfWriter::~DbfWriter() = default;
 DbfWriter::DbfWriter(DbfWriter&&) noexcept = default;
 DbfWriter& DbfWriter::operator=(DbfWriter&&) noexcept = default;
 
+void DbfWriter::reserve(std::size_t records) {
+    Impl& d = *impl_;
+    d.bytes.reserve(d.headerLength + records * d.recordLength + 1);
+}
+
 void DbfWriter::append() {
     Impl& d = *impl_;
     if (d.finished) throw d.failure("la tabla ya está cerrada");
@@ -190,7 +195,7 @@ void DbfWriter::setText(std::string_view field, std::string_view ansi) {
     const Column& c = impl_->column(field);
     char* target = impl_->freshField(c);
     if (c.type == DbfType::Text) {
-        std::memcpy(target, ansi.data(), std::min(ansi.size(), c.width));
+        if (!ansi.empty()) std::memcpy(target, ansi.data(), std::min(ansi.size(), c.width));
         return;
     }
     // Text into a numeric or logical field: stored as the field's own value would be.

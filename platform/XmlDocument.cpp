@@ -1412,7 +1412,7 @@ XmlDocument XmlDocument::load(const std::filesystem::path& file) {
 
 XmlDocument XmlDocument::parse(std::string_view bytes, const std::string& name) {
     auto raw = std::make_unique_for_overwrite<char[]>(bytes.size() + 1);
-    std::memcpy(raw.get(), bytes.data(), bytes.size());
+    if (!bytes.empty()) std::memcpy(raw.get(), bytes.data(), bytes.size());
     XmlDocument document;
     document.impl_->load(std::move(raw), bytes.size(), name, [bytes] { return std::string(bytes); });
     return document;
