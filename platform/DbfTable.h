@@ -37,6 +37,8 @@ public:
     DbfWriter(DbfWriter&&) noexcept;
     DbfWriter& operator=(DbfWriter&&) noexcept;
 
+    // Makes room for `records` records at once, so that a large table is not copied as it grows.
+    void reserve(std::size_t records);
     // Starts a new record with every field blank.
     void append();
     // Field setters on the record being appended. An unknown field is an Error

@@ -2,6 +2,8 @@
 
 #include <cmath>
 #include <cstdint>
+#include <exception>
+#include <future>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -138,7 +140,8 @@ private:
 
     std::vector<XmlNode> listRecords(std::string_view listName) const;
     template <typename Handler>
-    void forEachListRecord(std::string_view listName, std::size_t positions, Handler handle) const;
+    void forEachListRecord(std::string_view listName, std::size_t positions, DbfWriter& table,
+                           Handler handle) const;
     std::string taskCode(const std::string& materia) const;
 
     const XmlDocument& document_;
@@ -161,10 +164,13 @@ std::vector<XmlNode> ExportRun::listRecords(std::string_view listName) const
 // Calls `handle` with the values of items 0 to positions - 1 of each list record that has two items or
 // more. A record holds its values in its salida children, by position; an item it lacks reads empty.
 template <typename Handler>
-void ExportRun::forEachListRecord(std::string_view listName, std::size_t positions, Handler handle) const
+void ExportRun::forEachListRecord(std::string_view listName, std::size_t positions, DbfWriter& table,
+                                  Handler handle) const
 {
     Values values(positions);
-    for (const XmlNode& record : listRecords(listName)) {
+    const std::vector<XmlNode> records = listRecords(listName);
+    table.reserve(records.size());
+    for (const XmlNode& record : records) {
         std::vector<XmlNode> items = record.childElements("salida");
         if (items.size() < 2) continue;
         for (std::size_t i = 0; i < positions; ++i) {
@@ -188,7 +194,7 @@ void ExportRun::TransformarMaterias()
                                                });
     // One record per subject code; codes that differ only in letter case are the same code.
     std::unordered_set<std::string> seenCodes;
-    forEachListRecord("MATERIAS", 4, [&](const Values& item) {
+    forEachListRecord("MATERIAS", 4, table, [&](const Values& item) {
         const std::string& materia = item[0];
         const std::string& cod = item[1];
         if (!seenCodes.insert(ansi::foldCase(cod)).second) return;
@@ -216,7 +222,7 @@ void ExportRun::TransformarProfesores()
                                                 {"X_EMPLEADO", DbfType::Text, 12},
                                                 {"F_TOMAPOS", DbfType::Text, 10},
                                             });
-    forEachListRecord("PROFESORES", 4, [&](const Values& item) {
+    forEachListRecord("PROFESORES", 4, table, [&](const Values& item) {
         table.append();
         table.setText("ABREV", item[3]);
         table.setText("NOMBRE", item[2]);
@@ -236,7 +242,7 @@ void ExportRun::TransformarAulas()
                                                 {"MAXALUM", DbfType::Integer},
                                                 {"DEPCENTRO", DbfType::Text, 10},
                                             });
-    forEachListRecord("AULAS", 4, [&](const Values& item) {
+    forEachListRecord("AULAS", 4, table, [&](const Values& item) {
         const std::string& depcentro = item[0];
         // A room without its own abbreviation is known by its administration code.
         const std::string& abrev = item[1].empty() ? depcentro : item[1];
@@ -261,7 +267,7 @@ void ExportRun::TransformarGrupos()
                                                   {"UNIDAD", DbfType::Text, 12},
                                                   {"DESCRIP", DbfType::Text, 80},
                                               });
-    forEachListRecord("GRUPOS", 6, [&](const Values& item) {
+    forEachListRecord("GRUPOS", 6, table, [&](const Values& item) {
         const std::string& turno = item[2];
         const std::string nivel = item[3].empty() ? std::string("NIV") : item[3];
         const std::string& curso = item[4];
@@ -306,7 +312,7 @@ void ExportRun::TransformarAsignaturas()
                                                 {"MATERIA", DbfType::Text, 12},
                                                 {"CTAREA", DbfType::Text, 10},
                                             });
-    forEachListRecord("ASIGNATURAS", 9, [&](const Values& item) {
+    forEachListRecord("ASIGNATURAS", 9, table, [&](const Values& item) {
         table.append();
         table.setText("CASIG", item[0]);
         table.setText("CGRUP", item[1]);
@@ -325,8 +331,12 @@ void ExportRun::TransformarAsignaturas()
             if (!value) throw notAnInteger(minutes);
             table.setFloat("HORAS", double(*value) / 60.0);
         }
-        if (!(table.readFloat("HORAS") >= 1.0)) table.setFloat("HORAS", 1.0);
-        auto sessions = std::int64_t(std::ceil(table.readFloat("HORAS")));
+        double hours = table.readFloat("HORAS");
+        if (!(hours >= 1.0)) {
+            hours = 1.0;
+            table.setFloat("HORAS", hours);
+        }
+        auto sessions = std::int64_t(std::ceil(hours));
         table.setText("SESIONES", sessionPattern(sessions));
 
         table.setText("MATERIA", item[8]);
@@ -395,11 +405,27 @@ void exportToTimetable(const std::filesystem::path& exchangeFile, const std::fil
     TableReplacement tables(workDir);
     ExportRun run(document, tables);
     run.TransformarMaterias();
-    run.TransformarProfesores();
-    run.TransformarAulas();
-    run.TransformarGrupos();
-    run.TransformarAsignaturas(); // looks task codes up in the ASIGNOMT built just before
-    run.TransformarTramos();
+    // The teaching assignments are the bulk of a large exchange file. They are read on a second core
+    // while the other lists are, since all of them only read the document; the assignments need
+    // nothing but the subject catalogue built just before. Errors still come out in the order of the
+    // lists: the first list that fails is the one reported.
+    std::future<void> assignments = std::async(std::launch::async, [&run] { run.TransformarAsignaturas(); });
+    try {
+        run.TransformarProfesores();
+        run.TransformarAulas();
+        run.TransformarGrupos();
+    } catch (...) {
+        assignments.wait();
+        throw;
+    }
+    std::exception_ptr timeSlotsFailure;
+    try {
+        run.TransformarTramos();
+    } catch (...) {
+        timeSlotsFailure = std::current_exception();
+    }
+    assignments.get();
+    if (timeSlotsFailure) std::rethrow_exception(timeSlotsFailure);
     tables.commit();
 }
 

@@ -1,5 +1,6 @@
 #include "to_timetable/TableReplacement.h"
 
+#include <mutex>
 #include <system_error>
 #include <utility>
 
@@ -45,6 +46,7 @@ TableReplacement::~TableReplacement()
 std::filesystem::path TableReplacement::stage(std::string_view name)
 {
     Staged table{std::string(name), temporaryPathBeside(workDir_ / (std::string(name) + ".DBF"))};
+    std::lock_guard lock(mutex_);
     staged_.push_back(table);
     return table.temporary;
 }

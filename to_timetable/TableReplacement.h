@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -18,7 +19,7 @@ public:
     TableReplacement& operator=(const TableReplacement&) = delete;
 
     // The temporary file in the working directory that the new table `name` ("ASIGNOMT") is to be
-    // written to. Nothing is created here.
+    // written to. Nothing is created here. Tables may be staged from several threads at once.
     std::filesystem::path stage(std::string_view name);
 
     // Puts every staged table in place as NAME.DBF. First takes the exclusive lock on each old table
@@ -35,6 +36,7 @@ private:
     };
 
     std::filesystem::path workDir_;
+    std::mutex mutex_; // guards staged_ while tables are being built
     std::vector<Staged> staged_;
     bool committed_ = false;
 };
