@@ -5,6 +5,7 @@
 #include <sstream>
 #include <vector>
 
+#include "platform/Ansi.h"
 #include "platform/Error.h"
 #include "platform/FileSystem.h"
 
@@ -39,15 +40,6 @@ std::string_view trimBlanks(std::string_view text) {
     if (first == std::string_view::npos) return {};
     const auto last = text.find_last_not_of(" \t");
     return text.substr(first, last - first + 1);
-}
-
-bool equalsAscii(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
-        if (lower(a[i]) != lower(b[i])) return false;
-    }
-    return true;
 }
 
 // The name of a "[section]" line, or nothing when the line is not a section header.
@@ -85,7 +77,7 @@ std::string setValue(std::string_view text, std::string_view section, std::strin
     std::optional<std::size_t> sectionLine;
     for (std::size_t i = 0; i < lines.size() && !sectionLine; ++i) {
         const auto name = sectionName(lines[i].body);
-        if (name && equalsAscii(*name, section)) sectionLine = i;
+        if (name && ansi::equalsAsciiIgnoreCase(*name, section)) sectionLine = i;
     }
 
     std::string result;
@@ -113,7 +105,7 @@ std::string setValue(std::string_view text, std::string_view section, std::strin
 
     for (std::size_t i = *sectionLine + 1; i < sectionEnd; ++i) {
         const auto name = keyName(lines[i].body);
-        if (name && equalsAscii(*name, key)) {
+        if (name && ansi::equalsAsciiIgnoreCase(*name, key)) {
             append(0, i);
             result += entry;
             result += lines[i].ending;

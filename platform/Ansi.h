@@ -27,4 +27,10 @@ bool isBlank(std::string_view text);
 std::string foldCase(std::string_view ansi);
 bool equalsIgnoreCase(std::string_view a, std::string_view b);
 
+// ASCII letters only: how names that are plain ASCII by nature compare regardless of letter case
+// (table files, dBase field names, INI sections and keys). Other bytes must match exactly, so UTF-8
+// file names are never folded into one another.
+char asciiUpper(char c);
+bool equalsAsciiIgnoreCase(std::string_view a, std::string_view b);
+
 } // namespace thg::ansi

@@ -11,6 +11,7 @@
 #include <memory>
 #include <system_error>
 
+#include "platform/Ansi.h"
 #include "platform/Error.h"
 
 // Reading dBase tables other programs wrote.
@@ -59,17 +60,7 @@ struct Field {
 constexpr std::uint8_t headerTerminator = 0x0D;
 constexpr char deletedFlag = '*';
 
-char asciiUpper(char c) {
-    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
-}
-
-bool sameName(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (asciiUpper(a[i]) != asciiUpper(b[i])) return false;
-    }
-    return true;
-}
+using ansi::asciiUpper;
 
 std::uint32_t littleEndian(const unsigned char* p, int size) {
     std::uint32_t value = 0;
@@ -364,7 +355,7 @@ struct DbfTable::Impl {
             if (fields[i].name == name) return static_cast<int>(i);
         }
         for (std::size_t i = 0; i < fields.size(); ++i) {
-            if (sameName(fields[i].name, name)) return static_cast<int>(i);
+            if (ansi::equalsAsciiIgnoreCase(fields[i].name, name)) return static_cast<int>(i);
         }
         return -1;
     }

@@ -7,6 +7,7 @@
 #include <ctime>
 #include <limits>
 
+#include "platform/Ansi.h"
 #include "platform/Error.h"
 
 namespace thg {
@@ -37,17 +38,7 @@ struct Column {
     std::size_t width;
 };
 
-char asciiUpper(char c) {
-    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
-}
-
-bool sameName(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (asciiUpper(a[i]) != asciiUpper(b[i])) return false;
-    }
-    return true;
-}
+using ansi::asciiUpper;
 
 void putLittleEndian(std::string& bytes, std::size_t at, std::uint64_t value, int size) {
     for (int i = 0; i < size; ++i)
@@ -97,7 +88,7 @@ struct DbfWriter::Impl {
             }
         }
         for (std::size_t i = 0; i < n; ++i) {
-            if (sameName(columns[i].name, name)) {
+            if (ansi::equalsAsciiIgnoreCase(columns[i].name, name)) {
                 lastFound = i;
                 return columns[i];
             }

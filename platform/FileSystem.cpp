@@ -15,6 +15,7 @@
 #include <unistd.h>
 #endif
 
+#include "platform/Ansi.h"
 #include "platform/Error.h"
 
 namespace thg {
@@ -22,18 +23,6 @@ namespace thg {
 namespace {
 
 namespace fs = std::filesystem;
-
-char asciiUpper(char c) {
-    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
-}
-
-bool equalsIgnoringAsciiCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (asciiUpper(a[i]) != asciiUpper(b[i])) return false;
-    }
-    return true;
-}
 
 WriteFaultHook& writeFaultHook() {
     static WriteFaultHook hook;
@@ -67,7 +56,7 @@ std::optional<fs::path> findFileIgnoringCase(const fs::path& dir, std::string_vi
     for (; !error && it != fs::directory_iterator(); it.increment(error)) {
         const fs::path candidate = it->path();
         const std::string candidateName = candidate.filename().string();
-        if (!equalsIgnoringAsciiCase(candidateName, name) || !fs::is_regular_file(candidate, error)) continue;
+        if (!ansi::equalsAsciiIgnoreCase(candidateName, name) || !fs::is_regular_file(candidate, error)) continue;
         if (!found || candidateName < found->filename().string()) found = candidate;
     }
     return found;

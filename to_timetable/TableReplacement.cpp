@@ -4,23 +4,13 @@
 #include <system_error>
 #include <utility>
 
+#include "platform/Ansi.h"
 #include "platform/Error.h"
 #include "platform/FileSystem.h"
 
 namespace thg {
 
 namespace {
-
-bool equalsAsciiIgnoreCase(std::string_view a, std::string_view b)
-{
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        char x = a[i] >= 'a' && a[i] <= 'z' ? char(a[i] - 'a' + 'A') : a[i];
-        char y = b[i] >= 'a' && b[i] <= 'z' ? char(b[i] - 'a' + 'A') : b[i];
-        if (x != y) return false;
-    }
-    return true;
-}
 
 void moveFile(const std::filesystem::path& from, const std::filesystem::path& to)
 {
@@ -63,9 +53,9 @@ void TableReplacement::commit()
          entry.increment(error)) {
         std::string fileName = entry->path().filename().string();
         for (const Staged& table : staged_) {
-            if (equalsAsciiIgnoreCase(fileName, table.name + ".DBF"))
+            if (ansi::equalsAsciiIgnoreCase(fileName, table.name + ".DBF"))
                 oldTables.push_back(entry->path());
-            else if (equalsAsciiIgnoreCase(fileName, table.name + ".MDX"))
+            else if (ansi::equalsAsciiIgnoreCase(fileName, table.name + ".MDX"))
                 oldIndexes.push_back(entry->path());
         }
     }
