@@ -353,39 +353,30 @@ void TMForm::finishRun() {
 }
 
 void TMForm::BExportarClick() {
-    if (const QString chosen = askForExchangeFile(); !chosen.isEmpty()) exchangeFilePath_ = chosen;
-    if (!exchangeFileExists()) {
-        tell(QStringLiteral("No existe archivo"));
-        if (automationMode()) {
-            completionStatus_ = -1;
-            close();
-        }
-        return;
-    }
-    try {
-        // The exchange file is loaded inside the run, so the hourglass covers the loading too.
-        BusyCursor busy;
-        setup_.exportRun(toPath(exchangeFilePath_), workingDirectory());
-    } catch (const std::exception& error) {
-        complain(withFullStop(QString::fromUtf8(error.what())));
-        return;
-    }
-    finishRun();
+    // The exchange file is loaded inside the run, so the hourglass covers the loading too.
+    runTransformation([this](const auto& file, const auto& workDir) { setup_.exportRun(file, workDir); }, -1);
 }
 
 void TMForm::BImportarClick() {
+    runTransformation([this](const auto& file, const auto& workDir) { setup_.importRun(file, workDir); }, 0);
+}
+
+// What both transformation buttons do: pick the exchange file, run one direction under the hourglass,
+// tell the outcome. Without a file, automation reports `noFileStatus` to the timetable program: -1
+// for an export, 0 for an import.
+void TMForm::runTransformation(const ExportRun& run, int noFileStatus) {
     if (const QString chosen = askForExchangeFile(); !chosen.isEmpty()) exchangeFilePath_ = chosen;
     if (!exchangeFileExists()) {
         tell(QStringLiteral("No existe archivo"));
         if (automationMode()) {
-            completionStatus_ = 0;
+            completionStatus_ = noFileStatus;
             close();
         }
         return;
     }
     try {
         BusyCursor busy;
-        setup_.importRun(toPath(exchangeFilePath_), workingDirectory());
+        run(toPath(exchangeFilePath_), workingDirectory());
     } catch (const std::exception& error) {
         complain(withFullStop(QString::fromUtf8(error.what())));
         return;

@@ -98,6 +98,7 @@ private:
     void tell(const QString& text);
     void complain(const QString& text);
     bool exchangeFileExists() const;
+    void runTransformation(const ExportRun& run, int noFileStatus);
     void finishRun();
 
     Setup setup_;
