@@ -872,10 +872,15 @@ bool isValidUtf8(std::string_view text) {
 // lacks is written as a character reference inside text and attribute values, so no data is lost,
 // and as '?' elsewhere (a name or comment can hold only what was read, which fits). A carriage
 // return inside text is written as a reference, or the next reader would turn it into a line feed.
-std::string encodeOutput(std::string_view utf8, Encoding encoding, bool byteOrderMark, bool crlf) {
+std::string encodeOutput(std::string&& serialized, Encoding encoding, bool byteOrderMark, bool crlf) {
+    std::string_view utf8 = serialized;
+    // The usual case, a UTF-8 file with plain line ends, is written as serialized: a large result
+    // file is not copied once more.
     if (encoding == Encoding::Utf8 && !crlf && !std::memchr(utf8.data(), '\r', utf8.size()) &&
-        isValidUtf8(utf8))
-        return byteOrderMark ? "\xEF\xBB\xBF" + std::string(utf8) : std::string(utf8);
+        isValidUtf8(utf8)) {
+        if (byteOrderMark) serialized.insert(0, "\xEF\xBB\xBF");
+        return std::move(serialized);
+    }
 
     std::string out;
     out.reserve(utf8.size() + utf8.size() / 8 + 4);
@@ -1446,7 +1451,7 @@ std::string XmlDocument::serialize() {
             child.print(writer, "  ", pugi::format_indent | pugi::format_skip_control_chars,
                         pugi::encoding_utf8);
     }
-    return encodeOutput(utf8, impl_->encoding, impl_->byteOrderMark, impl_->crlf);
+    return encodeOutput(std::move(utf8), impl_->encoding, impl_->byteOrderMark, impl_->crlf);
 }
 
 void XmlDocument::save(const std::filesystem::path& file) {
