@@ -188,6 +188,7 @@ Measure inChild(const std::function<void()>& work)
 {
     int channel[2];
     if (::pipe(channel) != 0) std::exit(1);
+    std::fflush(nullptr); // or the child would print again what the parent has not written yet
     pid_t child = ::fork();
     if (child == 0) {
         ::close(channel[0]);

@@ -54,6 +54,9 @@ public:
     double readFloat(std::string_view field) const;
     // Adds the record being appended after the last one.
     void post();
+    // Adds every record posted to `other`, a writer of the same fields, after this one's records;
+    // `other` is left empty. Lets parts of a large table be built side by side and joined in order.
+    void appendRecordsOf(DbfWriter& other);
 
     std::size_t recordCount() const;
     // Writes the file (replacing any file of that name) and ends the writer. Throws Error naming the

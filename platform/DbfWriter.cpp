@@ -293,6 +293,25 @@ void DbfWriter::post() {
     d.post();
 }
 
+void DbfWriter::appendRecordsOf(DbfWriter& other) {
+    Impl& d = *impl_;
+    Impl& o = *other.impl_;
+    if (d.finished || o.finished) throw d.failure("la tabla ya está cerrada");
+    bool sameFields = d.columns.size() == o.columns.size();
+    for (std::size_t i = 0; sameFields && i < d.columns.size(); ++i) {
+        const Column& a = d.columns[i];
+        const Column& b = o.columns[i];
+        sameFields = a.name == b.name && a.type == b.type && a.width == b.width;
+    }
+    if (!sameFields) throw d.failure("los registros de otra tabla no tienen los mismos campos");
+    if (std::uint64_t(d.count) + o.count > std::numeric_limits<std::uint32_t>::max())
+        throw d.failure("demasiados registros");
+    d.bytes.append(o.bytes, o.headerLength, o.count * o.recordLength);
+    d.count += o.count;
+    o.bytes.resize(o.headerLength);
+    o.count = 0;
+}
+
 std::size_t DbfWriter::recordCount() const {
     return impl_->count;
 }

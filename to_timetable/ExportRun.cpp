@@ -5,6 +5,7 @@
 #include <exception>
 #include <future>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -142,7 +143,10 @@ private:
     template <typename Handler>
     void forEachListRecord(std::string_view listName, std::size_t positions, DbfWriter& table,
                            Handler handle) const;
+    template <typename Handler>
+    static void forEachListRecord(std::span<const XmlNode> records, std::size_t positions, Handler handle);
     std::string taskCode(const std::string& materia) const;
+    void addAssignments(std::span<const XmlNode> records, DbfWriter& table) const;
 
     const XmlDocument& document_;
     TableReplacement& tables_;
@@ -167,9 +171,15 @@ template <typename Handler>
 void ExportRun::forEachListRecord(std::string_view listName, std::size_t positions, DbfWriter& table,
                                   Handler handle) const
 {
-    Values values(positions);
     const std::vector<XmlNode> records = listRecords(listName);
     table.reserve(records.size());
+    forEachListRecord(records, positions, handle);
+}
+
+template <typename Handler>
+void ExportRun::forEachListRecord(std::span<const XmlNode> records, std::size_t positions, Handler handle)
+{
+    Values values(positions);
     for (const XmlNode& record : records) {
         std::vector<XmlNode> items = record.childElements("salida");
         if (items.size() < 2) continue;
@@ -297,22 +307,50 @@ std::string ExportRun::taskCode(const std::string& materia) const
 
 void ExportRun::TransformarAsignaturas()
 {
-    DbfWriter table(tables_.stage("ASIGT"), {
-                                                {"CASIG", DbfType::Text, 10},
-                                                {"CPROF", DbfType::Text, 10},
-                                                {"CGRUP", DbfType::Text, 10},
-                                                {"CAULA", DbfType::Text, 10},
-                                                {"TURNO", DbfType::Text, 1},
-                                                {"NIVEL", DbfType::Text, 5},
-                                                {"CURSO", DbfType::Text, 3},
-                                                {"GRUPO", DbfType::Text, 2},
-                                                {"HORAS", DbfType::Float},
-                                                {"SESIONES", DbfType::Text, 20},
-                                                {"NCONEX", DbfType::Text, 4},
-                                                {"MATERIA", DbfType::Text, 12},
-                                                {"CTAREA", DbfType::Text, 10},
-                                            });
-    forEachListRecord("ASIGNATURAS", 9, table, [&](const Values& item) {
+    const std::vector<DbfFieldSpec> fields = {
+        {"CASIG", DbfType::Text, 10},
+        {"CPROF", DbfType::Text, 10},
+        {"CGRUP", DbfType::Text, 10},
+        {"CAULA", DbfType::Text, 10},
+        {"TURNO", DbfType::Text, 1},
+        {"NIVEL", DbfType::Text, 5},
+        {"CURSO", DbfType::Text, 3},
+        {"GRUPO", DbfType::Text, 2},
+        {"HORAS", DbfType::Float},
+        {"SESIONES", DbfType::Text, 20},
+        {"NCONEX", DbfType::Text, 4},
+        {"MATERIA", DbfType::Text, 12},
+        {"CTAREA", DbfType::Text, 10},
+    };
+    const std::filesystem::path file = tables_.stage("ASIGT");
+    DbfWriter table(file, fields);
+    const std::vector<XmlNode> records = listRecords("ASIGNATURAS");
+    table.reserve(records.size());
+
+    // The assignments are most of a large exchange file. The second half of them is built on another
+    // core, into a writer of its own that never becomes a file, and joined after the first half: the
+    // records keep document order, and the first record in document order that fails is the one
+    // reported.
+    const std::span<const XmlNode> all(records);
+    const std::size_t half = all.size() / 2;
+    DbfWriter secondHalf(file, fields);
+    secondHalf.reserve(all.size() - half);
+    std::future<void> later =
+        std::async(std::launch::async, [&] { addAssignments(all.subspan(half), secondHalf); });
+    try {
+        addAssignments(all.first(half), table);
+    } catch (...) {
+        later.wait();
+        throw;
+    }
+    later.get();
+    table.appendRecordsOf(secondHalf);
+    table.finish();
+}
+
+void ExportRun::addAssignments(std::span<const XmlNode> records, DbfWriter& table) const
+{
+    forEachListRecord(records, 9, [&](const Values& item) {
         table.append();
         table.setText("CASIG", item[0]);
         table.setText("CGRUP", item[1]);
@@ -343,7 +381,6 @@ void ExportRun::TransformarAsignaturas()
         table.setText("CTAREA", taskCode(item[8]));
         table.post();
     });
-    table.finish();
 }
 
 void ExportRun::TransformarTramos()

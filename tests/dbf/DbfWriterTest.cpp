@@ -1,5 +1,6 @@
 #include <cstdint>
 #include <limits>
+#include <memory>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -203,6 +204,36 @@ TEST(DbfWriter, EmptyTableAndUnwritableFolder) {
         EXPECT_EQ(std::string(e.what()).rfind((dir / "missing" / "LOST.DBF").string() + ": ", 0), 0u)
             << e.what();
     }
+}
+
+TEST(DbfWriter, PartsBuiltApartJoinInOrder) {
+    TempDir dir;
+    auto part = [&](std::initializer_list<const char*> codes) {
+        auto writer = std::make_unique<DbfWriter>(dir / "JOINED.DBF", sampleFields());
+        for (const char* code : codes) {
+            writer->append();
+            writer->setText("CODE", code);
+            writer->post();
+        }
+        return writer;
+    };
+    auto first = part({"A", "B"});
+    auto second = part({"C", "D", "E"});
+    auto empty = part({});
+    first->appendRecordsOf(*empty);
+    first->appendRecordsOf(*second);
+    EXPECT_EQ(second->recordCount(), 0u);
+    first->finish();
+
+    DbfTable table = DbfTable::open(dir.path(), "JOINED");
+    std::string codes;
+    for (table.first(); !table.eof(); table.next())
+        codes += table.text("CODE");
+    EXPECT_EQ(codes, "ABCDE");
+    EXPECT_EQ(table.recordCount(), 5u);
+
+    DbfWriter other(dir / "OTHER.DBF", {{"CODE", DbfType::Text, 6}});
+    EXPECT_THROW(other.appendRecordsOf(*part({"X"})), Error);
 }
 
 } // namespace

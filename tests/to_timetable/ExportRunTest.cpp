@@ -345,6 +345,40 @@ TEST_F(ExportRunTest, badMinutesFailTheRunAndLeaveThePreviousTablesAsTheyWere)
     }
 }
 
+// A large list of assignments is built in parts side by side; what the user is told is still the
+// first bad value in document order, and the records still come out in document order.
+TEST_F(ExportRunTest, assignmentsKeepDocumentOrderAndTheFirstBadValueIsReported)
+{
+    auto assignments = [](std::initializer_list<std::pair<const char*, const char*>> rows) {
+        std::string records;
+        for (auto [code, minutes] : rows)
+            records += std::string("<listasal><salida>") + code + "</salida><salida>1A</salida><salida/><salida/>"
+                       "<salida/><salida/><salida/><salida>" + minutes + "</salida><salida/></listasal>";
+        return exchange("<listasal seq=\"ASIGNATURAS\">" + records + "</listasal>");
+    };
+    run(assignments({{"A1", "60"}, {"A2", "120"}, {"A3", "180"}, {"A4", "240"}, {"A5", "300"}}));
+    EXPECT_EQ(rows("ASIGT", {"CASIG", "HORAS"}),
+              (Rows{{"A1", "1"}, {"A2", "2"}, {"A3", "3"}, {"A4", "4"}, {"A5", "5"}}));
+
+    struct Case {
+        std::initializer_list<std::pair<const char*, const char*>> rows;
+        const char* message;
+    };
+    const Case cases[] = {
+        {{{"A1", "uno"}, {"A2", "60"}, {"A3", "dos"}}, "'uno' no es un valor entero válido"},
+        {{{"A1", "60"}, {"A2", "60"}, {"A3", "dos"}}, "'dos' no es un valor entero válido"},
+        {{{"A1", "60"}, {"A2", "uno"}, {"A3", "dos"}, {"A4", "tres"}}, "'uno' no es un valor entero válido"},
+    };
+    for (const Case& c : cases) {
+        try {
+            run(assignments(c.rows));
+            ADD_FAILURE() << c.message << ": accepted";
+        } catch (const Error& error) {
+            EXPECT_EQ(std::string(error.what()), c.message);
+        }
+    }
+}
+
 TEST_F(ExportRunTest, malformedFileFailsBeforeAnyTableIsTouched)
 {
     run(oneAssignment("60"));
