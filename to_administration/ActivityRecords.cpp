@@ -132,8 +132,8 @@ std::string ActivityRecords::subjectCode(const std::string& asig, const std::str
     return value;
 }
 
-void ActivityRecords::appendItem(XmlNode list, std::string_view dato, std::string_view ansiText) {
-    XmlNode item = document_.createElement("salida");
+void appendItem(XmlDocument& document, XmlNode list, std::string_view dato, std::string_view ansiText) {
+    XmlNode item = document.createElement("salida");
     item.setAttribute("dato", dato);
     item.setText(ansi::toUtf8(ansiText));
     list.appendChild(item);
@@ -160,25 +160,27 @@ void ActivityRecords::TransformarActividades(XmlNode teacherList, std::string_vi
         if (auto found = materiaByCod_.find(tarea); found != materiaByCod_.end())
             activityCode = found->second;
         if (ansi::isBlank(activityCode)) activityCode = "G439";
-        appendItem(activity, "X_ACTIVIDAD", activityCode);
+        appendItem(document_, activity, "X_ACTIVIDAD", activityCode);
 
         std::string slotCode =
             std::string(weekdayLetter(soluc_.text(f.dia))) + std::to_string(soluc_.integer(f.hora));
         const TimeSlot* slot = nullptr;
         if (auto found = slotByDiHo_.find(slotCode); found != slotByDiHo_.end()) slot = &found->second;
-        appendItem(activity, "N_DIASEMANA", slot ? std::string_view(slot->dia) : std::string_view());
-        appendItem(activity, "X_TRAMO", slot ? std::string_view(slot->codDiHo) : std::string_view());
+        appendItem(document_, activity, "N_DIASEMANA",
+                   slot ? std::string_view(slot->dia) : std::string_view());
+        appendItem(document_, activity, "X_TRAMO",
+                   slot ? std::string_view(slot->codDiHo) : std::string_view());
 
         auto room = depCentroByAbrev_.find(soluc_.text(f.aula));
-        appendItem(activity, "X_DEPCENTRO",
+        appendItem(document_, activity, "X_DEPCENTRO",
                    room != depCentroByAbrev_.end() ? std::string_view(room->second) : "");
 
         std::string codGrupo = soluc_.text(f.codGrupo);
         auto group = unidadByAbrev_.find(codGrupo);
-        appendItem(activity, "X_UNIDAD",
+        appendItem(document_, activity, "X_UNIDAD",
                    group != unidadByAbrev_.end() ? std::string_view(group->second) : "");
 
-        appendItem(activity, "X_MATERIAOMC",
+        appendItem(document_, activity, "X_MATERIAOMC",
                    subjectCode(soluc_.text(f.asig), codGrupo, soluc_.text(f.nivel), soluc_.text(f.curso)));
     }
 }

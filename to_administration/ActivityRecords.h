@@ -18,6 +18,10 @@ namespace thg {
 DbfTable openWorkingTable(const std::filesystem::path& workDir, std::string_view name,
                           const std::string& component);
 
+// Appends to `list` an item of the result file: a salida element with attribute dato and, as its
+// text, `ansiText` (single-byte text as the tables hold it) converted for the document.
+void appendItem(XmlDocument& document, XmlNode list, std::string_view dato, std::string_view ansiText);
+
 // The timetable's placed activities of each teacher, written as activity lists of the result file.
 //
 // The timetable program's own lookups scan a table from its first record for every activity; here each
@@ -60,7 +64,6 @@ private:
     void openAsigt();
     std::string subjectCode(const std::string& asig, const std::string& codGrupo, const std::string& nivel,
                             const std::string& curso);
-    void appendItem(XmlNode list, std::string_view dato, std::string_view ansiText);
 
     XmlDocument& document_;
     DbfTable& soluc_;

@@ -3,7 +3,6 @@
 #include <string>
 #include <string_view>
 
-#include "platform/Ansi.h"
 #include "platform/DbfTable.h"
 #include "platform/Error.h"
 #include "platform/XmlDocument.h"
@@ -12,13 +11,6 @@
 namespace thg {
 
 namespace {
-
-void appendItem(XmlDocument& document, XmlNode list, std::string_view dato, std::string_view text) {
-    XmlNode item = document.createElement("salida");
-    item.setAttribute("dato", dato);
-    item.setText(text);
-    list.appendChild(item);
-}
 
 // The administration system reads this block first: the timetable side always reports success.
 void appendErrorBlock(XmlDocument& document, XmlNode salidas) {
@@ -68,8 +60,8 @@ std::filesystem::path importFromTimetable(const std::filesystem::path& exchangeF
         XmlNode teacherList = document.createElement("listasal");
         teacherList.setAttribute("seq", "EMPLEADO_" + std::to_string(n++));
         salidas.appendChild(teacherList);
-        appendItem(document, teacherList, "X_EMPLEADO", ansi::toUtf8(profesor.text(xEmpleado)));
-        appendItem(document, teacherList, "F_TOMAPOS", ansi::toUtf8(profesor.text(fTomaPos)));
+        appendItem(document, teacherList, "X_EMPLEADO", profesor.text(xEmpleado));
+        appendItem(document, teacherList, "F_TOMAPOS", profesor.text(fTomaPos));
         activities.TransformarActividades(teacherList, profesor.text(abrev));
     }
 
