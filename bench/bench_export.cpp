@@ -18,12 +18,11 @@
 #include <functional>
 #include <string>
 #include <string_view>
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <pugixml.hpp>
 
+#include "bench/ChildMeasure.h"
 #include "to_timetable/ExportRun.h"
 
 namespace {
@@ -177,59 +176,19 @@ std::string largeSchool(int assignments)
     return xml;
 }
 
-struct Measure {
-    double seconds = 0;    // wall time
-    double cpuSeconds = 0; // user + system time: the fairer figure on a busy machine
-    long peakKilobytes = 0;
-};
-
-// Runs `work` in a child process; its wall time comes back through a pipe, its peak memory from wait4.
-Measure inChild(const std::function<void()>& work)
-{
-    int channel[2];
-    if (::pipe(channel) != 0) std::exit(1);
-    std::fflush(nullptr); // or the child would print again what the parent has not written yet
-    pid_t child = ::fork();
-    if (child == 0) {
-        ::close(channel[0]);
-        auto start = std::chrono::steady_clock::now();
-        try {
-            work();
-        } catch (const std::exception& error) {
-            std::fprintf(stderr, "%s\n", error.what());
-            _exit(1);
-        }
-        double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        if (::write(channel[1], &seconds, sizeof seconds) != sizeof seconds) _exit(1);
-        _exit(0);
-    }
-    ::close(channel[1]);
-    Measure measure;
-    if (::read(channel[0], &measure.seconds, sizeof measure.seconds) != sizeof measure.seconds)
-        measure.seconds = -1;
-    ::close(channel[0]);
-    int status = 0;
-    rusage usage{};
-    ::wait4(child, &status, 0, &usage);
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-        std::fprintf(stderr, "child failed\n");
-        std::exit(1);
-    }
-    measure.peakKilobytes = usage.ru_maxrss;
-    measure.cpuSeconds = double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-                         double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-    return measure;
-}
-
 // The best times of three runs, with the largest peak memory seen.
 Measure bestOfThree(const std::function<void()>& work)
 {
-    Measure best{1e9, 1e9, 0};
+    Measure best{.ok = true, .seconds = 1e9, .cpuSeconds = 1e9};
     for (int run = 0; run < 3; ++run) {
         Measure m = inChild(work);
+        if (!m.ok) {
+            std::fprintf(stderr, "child failed\n");
+            std::exit(1);
+        }
         best.seconds = std::min(best.seconds, m.seconds);
         best.cpuSeconds = std::min(best.cpuSeconds, m.cpuSeconds);
-        best.peakKilobytes = std::max(best.peakKilobytes, m.peakKilobytes);
+        best.peakMegabytes = std::max(best.peakMegabytes, m.peakMegabytes);
     }
     return best;
 }
@@ -290,8 +249,8 @@ int main(int argc, char** argv)
         Result& r = results[scale - 1] = measureSize(folder, assignments * scale);
         std::printf("%-4s %11d %7.1f | %8.1f %8.1f %9.1f | %8.1f %8.1f %9.1f | %5.2f %5.2f\n",
                     scale == 1 ? "N" : "2N", assignments * scale, r.megabytes, r.parse.seconds * 1e3,
-                    r.parse.cpuSeconds * 1e3, r.parse.peakKilobytes / 1024.0, r.run.seconds * 1e3,
-                    r.run.cpuSeconds * 1e3, r.run.peakKilobytes / 1024.0, r.run.seconds / r.parse.seconds,
+                    r.parse.cpuSeconds * 1e3, r.parse.peakMegabytes, r.run.seconds * 1e3,
+                    r.run.cpuSeconds * 1e3, r.run.peakMegabytes, r.run.seconds / r.parse.seconds,
                     r.run.cpuSeconds / r.parse.cpuSeconds);
     }
     double worstRatio = std::max(results[0].run.seconds / results[0].parse.seconds,

@@ -19,11 +19,10 @@
 #include <string>
 #include <vector>
 
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include "platform/DbfTable.h"
+#include "bench/ChildMeasure.h"
 #include "to_administration/ImportRun.h"
 
 namespace fs = std::filesystem;
@@ -194,50 +193,6 @@ void generate(const fs::path& dir, Size size) {
     std::ofstream(dir / "centro.xml")
         << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
            "<SERVICIO><CABECERA/><SALIDAS><listasal seq=\"PROFESORES\"/></SALIDAS></SERVICIO>\n";
-}
-
-struct Measure {
-    bool ok = false;
-    double seconds = 0;
-    double cpuSeconds = 0; // user and system time: steadier than wall time on a busy machine
-    double peakMegabytes = 0;
-};
-
-// Runs `work` in a child process; its wall time as the child measured it, and its peak resident size.
-Measure inChild(const std::function<void()>& work) {
-    int pipeEnds[2];
-    if (::pipe(pipeEnds) != 0) return {};
-    std::fflush(nullptr);
-    pid_t child = ::fork();
-    if (child == 0) {
-        ::close(pipeEnds[0]);
-        int status = 0;
-        auto start = std::chrono::steady_clock::now();
-        try {
-            work();
-        } catch (const std::exception& error) {
-            std::fprintf(stderr, "%s\n", error.what());
-            status = 1;
-        }
-        double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        [[maybe_unused]] auto written = ::write(pipeEnds[1], &seconds, sizeof seconds);
-        std::fflush(nullptr);
-        ::_exit(status);
-    }
-    ::close(pipeEnds[1]);
-    Measure measure;
-    [[maybe_unused]] auto read = ::read(pipeEnds[0], &measure.seconds, sizeof measure.seconds);
-    ::close(pipeEnds[0]);
-    int status = 0;
-    rusage usage{};
-    ::wait4(child, &status, 0, &usage);
-    measure.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
-    measure.peakMegabytes = static_cast<double>(usage.ru_maxrss) / 1024.0; // ru_maxrss is in kilobytes
-    auto seconds = [](const timeval& t) {
-        return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
-    };
-    measure.cpuSeconds = seconds(usage.ru_utime) + seconds(usage.ru_stime);
-    return measure;
 }
 
 } // namespace
